@@ -1,0 +1,1 @@
+#include "kelvadorin/common/math.hpp"

