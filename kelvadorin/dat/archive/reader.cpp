@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace kdr {
@@ -152,21 +153,46 @@ Result<Bytes> KdrReader::read_entry_data(const KdrEntry& e) const {
 }
 
 std::optional<Bytes> KdrReader::decompress_zstd(ByteView payload, size_t capacity) {
-  // A frame that states a larger content size cannot fit; one that states a
-  // smaller one needs only that much room. Either way the buffer never grows
-  // past `capacity`.
+  // A frame that states its content size gets a buffer of exactly that size
+  // (failing at once when it exceeds `capacity`). One that does not is decoded
+  // in steps into a buffer that grows with the real output, so a corrupt
+  // `size` alone never sizes an allocation.
   unsigned long long stated = ZSTD_getFrameContentSize(payload.data(), payload.size());
   if (stated == ZSTD_CONTENTSIZE_ERROR) return std::nullopt;
-  size_t room = capacity;
-  if (stated != ZSTD_CONTENTSIZE_UNKNOWN) {
-    if (stated > capacity) return std::nullopt;
-    room = static_cast<size_t>(stated);
-  }
   try {
-    Bytes out(room);
-    size_t n = ZSTD_decompress(out.data(), out.size(), payload.data(), payload.size());
-    if (ZSTD_isError(n)) return std::nullopt;
-    out.resize(n);
+    if (stated != ZSTD_CONTENTSIZE_UNKNOWN) {
+      if (stated > capacity) return std::nullopt;
+      Bytes out(static_cast<size_t>(stated));
+      size_t n = ZSTD_decompress(out.data(), out.size(), payload.data(), payload.size());
+      if (ZSTD_isError(n)) return std::nullopt;
+      out.resize(n);
+      return out;
+    }
+    std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx*)> dctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
+    if (!dctx) return std::nullopt;
+    Bytes out(std::min<size_t>(capacity, std::max<size_t>(payload.size() * 4, 1 << 16)));
+    ZSTD_inBuffer in{payload.data(), payload.size(), 0};
+    ZSTD_outBuffer dst{out.data(), out.size(), 0};
+    while (true) {
+      size_t rc = ZSTD_decompressStream(dctx.get(), &dst, &in);
+      if (ZSTD_isError(rc)) return std::nullopt;
+      if (rc == 0 && in.pos == in.size) break;  // frame complete, input used up
+      if (dst.pos < dst.size) {
+        if (in.pos == in.size) return std::nullopt;  // truncated frame
+        continue;
+      }
+      if (out.size() >= capacity) {
+        // Full at `capacity`: acceptable only if the frame ends without more output.
+        std::byte probe[1];
+        ZSTD_outBuffer extra{probe, 1, 0};
+        size_t end = ZSTD_decompressStream(dctx.get(), &extra, &in);
+        if (ZSTD_isError(end) || extra.pos != 0 || end != 0 || in.pos != in.size) return std::nullopt;
+        break;
+      }
+      out.resize(std::min<size_t>(capacity, out.size() * 2));
+      dst = ZSTD_outBuffer{out.data(), out.size(), dst.pos};
+    }
+    out.resize(dst.pos);
     return out;
   } catch (const std::bad_alloc&) {
     return std::nullopt;
