@@ -112,7 +112,8 @@ TEST(KdrStreamWriterTest, RefusesDuplicatesAndBadNamespacesBeforeWriting) {
   auto dup = w->add("vuz/portal", 0x01000001, 0, to_bytes("second"));
   ASSERT_FALSE(dup);
   EXPECT_EQ(dup.error().display(), "Duplicate namespaced file vuz/portal:01000001 detected");
-  for (std::string_view bad : {std::string_view(""), std::string_view(std::string(33, 'n'))}) {
+  const std::string too_long(33, 'n');
+  for (std::string_view bad : {std::string_view(""), std::string_view(too_long)}) {
     auto r = w->add(bad, 1, 0, to_bytes("x"));
     ASSERT_FALSE(r);
     EXPECT_TRUE(r.error().is<DatError::InvalidNamespace>());
