@@ -162,8 +162,12 @@ std::optional<Bytes> KdrReader::decompress_zstd(ByteView payload, size_t capacit
   try {
     if (stated != ZSTD_CONTENTSIZE_UNKNOWN) {
       if (stated > capacity) return std::nullopt;
+      // One context per thread, reused: creating one per payload costs more
+      // than decoding a small record. The reader stays usable from several threads.
+      thread_local std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx*)> dctx(ZSTD_createDCtx(), ZSTD_freeDCtx);
+      if (!dctx) return std::nullopt;
       Bytes out(static_cast<size_t>(stated));
-      size_t n = ZSTD_decompress(out.data(), out.size(), payload.data(), payload.size());
+      size_t n = ZSTD_decompressDCtx(dctx.get(), out.data(), out.size(), payload.data(), payload.size());
       if (ZSTD_isError(n)) return std::nullopt;
       out.resize(n);
       return out;

@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kZstdLevel = 3;
 constexpr size_t kBlockBuffer = 8192;
+constexpr size_t kPayloadBuffer = 64 * 1024;
 constexpr std::string_view kLogTarget = "kelvadorin_dat::archive";
 
 std::shared_ptr<spdlog::logger> archive_logger() {
@@ -29,26 +30,36 @@ DatError record_write_error(const IoError& io) { return DecodeError::stream(io);
 // One reusable compression context and output buffer for all payloads.
 struct KdrStreamWriter::Compressor {
   ZSTD_CCtx* cctx = ZSTD_createCCtx();
-  Bytes out;
+  std::unique_ptr<std::byte[]> out;  // grown, never cleared: no per-payload memset
+  size_t capacity = 0;
   ~Compressor() { ZSTD_freeCCtx(cctx); }
 
   // The frame for `data`, or the encoder's error description.
   std::expected<ByteView, std::string> encode(ByteView data) {
     if (!cctx) return std::unexpected(std::string("cannot allocate compression context"));
-    out.resize(ZSTD_compressBound(data.size()));
-    size_t n = ZSTD_compressCCtx(cctx, out.data(), out.size(), data.data(), data.size(), kZstdLevel);
+    size_t bound = ZSTD_compressBound(data.size());
+    if (bound > capacity) {
+      out = std::make_unique_for_overwrite<std::byte[]>(bound);
+      capacity = bound;
+    }
+    size_t n = ZSTD_compressCCtx(cctx, out.get(), capacity, data.data(), data.size(), kZstdLevel);
     if (ZSTD_isError(n)) return std::unexpected(std::string(ZSTD_getErrorName(n)));
-    return ByteView(out.data(), n);
+    return ByteView(out.get(), n);
   }
 };
 
 KdrStreamWriter::KdrStreamWriter(std::unique_ptr<ByteSink> sink)
-    : file_(std::move(sink)), zstd_(std::make_unique<Compressor>()) {}
+    : file_(std::move(sink)),
+      payloads_(std::make_unique<BufferedSink>(*file_, kPayloadBuffer)),
+      zstd_(std::make_unique<Compressor>()) {}
 KdrStreamWriter::KdrStreamWriter(KdrStreamWriter&&) noexcept = default;
 KdrStreamWriter& KdrStreamWriter::operator=(KdrStreamWriter&&) noexcept = default;
 KdrStreamWriter::~KdrStreamWriter() {
   // Released unfinished: only close; the placeholder header makes readers refuse it.
-  if (file_) (void)file_->close();
+  if (file_) {
+    (void)payloads_->flush();
+    (void)file_->close();
+  }
 }
 
 Result<KdrStreamWriter> KdrStreamWriter::create(const std::filesystem::path& path) {
@@ -63,7 +74,14 @@ Result<KdrStreamWriter> KdrStreamWriter::create(std::unique_ptr<ByteSink> sink) 
     (void)sink->close();
     return std::unexpected(record_write_error(w.error()));
   }
-  return KdrStreamWriter(std::move(sink));
+  auto position = sink->position();
+  if (!position) {
+    (void)sink->close();
+    return std::unexpected(DatError(position.error()));
+  }
+  KdrStreamWriter writer(std::move(sink));
+  writer.position_ = *position;
+  return writer;
 }
 
 Status KdrStreamWriter::add(std::string_view namespace_label, uint32_t file_id, uint32_t type_id, Bytes data) {
@@ -99,8 +117,15 @@ Status KdrStreamWriter::write_entry(std::string_view namespace_label, uint32_t f
     }
   }
 
-  KDR_ASSIGN_OR_RETURN(uint64_t offset, file_->position());
-  KDR_TRY(file_->write_all(payload));
+  const uint64_t offset = position_;
+  if (auto w = payloads_->write_all(payload); !w) {
+    // Whatever part reached the file stays there unreferenced; later
+    // payloads go after it.
+    (void)payloads_->flush();
+    if (auto at = file_->position()) position_ = *at;
+    return std::unexpected(DatError(w.error()));
+  }
+  position_ += payload.size();
 
   KdrEntry e;
   e.namespace_ = ns.bytes();
@@ -116,6 +141,7 @@ Status KdrStreamWriter::write_entry(std::string_view namespace_label, uint32_t f
 
 Status KdrStreamWriter::finish() && {
   // Whatever happens below, the writer is gone afterwards.
+  std::unique_ptr<BufferedSink> payloads = std::move(payloads_);
   std::unique_ptr<ByteSink> file = std::move(file_);
   std::vector<KdrEntry> entries = std::move(entries_);
   seen_.clear();
@@ -134,6 +160,7 @@ Status KdrStreamWriter::finish() && {
       ++spans.back().entry_count;
     }
 
+    KDR_TRY(payloads->flush());
     KDR_ASSIGN_OR_RETURN(uint64_t metadata_offset, file->position());
     {
       BufferedSink out(*file, kBlockBuffer);

@@ -57,6 +57,10 @@ class KdrStreamWriter {
   explicit KdrStreamWriter(std::unique_ptr<ByteSink> sink);
 
   std::unique_ptr<ByteSink> file_;
+  // Payloads are small and many: they go out in large blocks, and the file
+  // position is tracked here rather than asked of the file on every add.
+  std::unique_ptr<BufferedSink> payloads_;
+  uint64_t position_ = 0;
   std::vector<KdrEntry> entries_;
   std::unordered_set<Key, KeyHash> seen_;
   std::unique_ptr<Compressor> zstd_;

@@ -170,10 +170,13 @@ TEST(KdrStreamWriterTest, SinkFailuresBecomeTheirErrorKinds) {
     bool fail_in_create;
     bool fail_in_add;
     size_t kind;  // DatError variant index
+    size_t payload = 5;
   } cases[] = {
       {"header write", accept(10), true, false, 1},
-      {"payload write", accept(26), false, true, 0},
-      {"position query", bad_position(), false, true, 0},
+      {"position query", bad_position(), true, false, 0},
+      // Small payloads are written in blocks: the failure shows when the block goes out.
+      {"buffered payload write", accept(26), false, false, 0},
+      {"large payload write", accept(1000), false, true, 0, 200000},
       {"metadata flush", accept(24 + 5), false, false, 0},
       {"final header seek", bad_seek(), false, false, 0},
   };
@@ -187,7 +190,7 @@ TEST(KdrStreamWriterTest, SinkFailuresBecomeTheirErrorKinds) {
     }
     ASSERT_TRUE(w) << c.what;
     w->compress = false;
-    auto added = w->add("vuz/portal", 1, 0, to_bytes("hello"));
+    auto added = w->add("vuz/portal", 1, 0, Bytes(c.payload, std::byte{'h'}));
     if (c.fail_in_add) {
       ASSERT_FALSE(added) << c.what;
       EXPECT_EQ(added.error().kind_index(), c.kind) << c.what;
