@@ -5,12 +5,15 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <new>
 #include <numeric>
 #include <optional>
 #include <vector>
 
 #include "kelvadorin/testing/byte_writer.hpp"
+#include "kelvadorin/testing/setup_builder.hpp"
 #include "kelvadorin/testing/surface_builder.hpp"
 
 // Largest single request to operator new since the last reset: shows that a
@@ -134,6 +137,222 @@ TEST(ReadGfxObjSurfacesTest, HugeCountsInShortInputsGiveAbsentWithoutAllocating)
     EXPECT_LT(largest_allocation.load(), 4096u);
     EXPECT_EQ(got, std::nullopt);
   }
+}
+
+// Portal records by id; remembers every fetch so tests can see what the walk read.
+class RecordingSource : public ResourceSource {
+ public:
+  std::map<uint32_t, Bytes> records;
+  mutable std::vector<uint32_t> fetched;
+
+  Result<Bytes> get_file_by_key(const ResourceKey& key) const override {
+    EXPECT_EQ(key.namespace_, VUZ_PORTAL_NAMESPACE);
+    fetched.push_back(key.file_id);
+    auto it = records.find(key.file_id);
+    if (it == records.end()) return std::unexpected(DatError::NotFound{key.file_id});
+    return it->second;
+  }
+
+  void setup(uint32_t id, std::vector<uint32_t> parts) {
+    SetupModel s;
+    s.id = id;
+    s.parts = std::move(parts);
+    records[id] = testing::build_setup(s);
+  }
+  void gfx(uint32_t id, std::vector<uint32_t> surfaces) { records[id] = build_gfx_obj(surfaces); }
+  void surface(uint32_t id, const Surface& s) { records[id] = testing::build_surface(s); }
+  void surface_texture(uint32_t id, std::vector<uint32_t> textures) {
+    records[id] = testing::build_surface_texture(SurfaceTexture{id, 0, 0, std::move(textures)});
+  }
+  void texture(uint32_t id, uint32_t format, uint32_t palette = 0) {
+    records[id] = testing::build_texture(testing::make_texture(id, format, bytes_of({1, 2, 3, 4}), palette));
+  }
+};
+
+VisitedSet portal_keys(std::initializer_list<uint32_t> ids) {
+  VisitedSet out;
+  for (uint32_t id : ids) out.emplace(std::string(VUZ_PORTAL_NAMESPACE), id);
+  return out;
+}
+
+VisitedSet walk(const RecordingSource& source, uint32_t root, VisitedSet visited = {}, unsigned depth = 0) {
+  walk_model(source, root, visited, depth);
+  return visited;
+}
+
+constexpr uint32_t kFormatPlain = 20;
+constexpr uint32_t kFormatPaletted = Texture::FORMAT_PALETTED_41;
+
+TEST(WalkModelTest, GraphicsObjectFollowsSurfacesToTheLastTextureAndNamesPalettes) {
+  RecordingSource src;
+  src.gfx(0x01000001, {0x08000001, 0x08000002, 0x08000003, 0x08000004});
+  src.surface(0x08000001, testing::coloured_surface(0xFF00FF));         // no texture refs
+  src.surface(0x08000002, testing::textured_surface(0x05000001, 0));    // palette 0: none
+  src.surface(0x08000003, testing::textured_surface(0x05000002, 0x04000009));
+  // 0x08000004 is missing: still marked, nothing below it.
+  src.surface_texture(0x05000001, {0x06000001, 0x06000002, 0x06000003});
+  src.surface_texture(0x05000002, {0x06000010});
+  src.texture(0x06000001, kFormatPaletted, 0x04000001);  // not last: never looked at
+  src.texture(0x06000003, kFormatPaletted, 0);            // a stored 0 is a key
+  src.texture(0x06000010, kFormatPlain);
+
+  EXPECT_EQ(walk(src, 0x01000001),
+            portal_keys({0x01000001, 0x08000001, 0x08000002, 0x08000003, 0x08000004, 0x05000001, 0x06000003, 0,
+                         0x05000002, 0x06000010, 0x04000009}));
+  // Palettes are named, never fetched; earlier textures of a list are never fetched.
+  EXPECT_THAT(src.fetched, ElementsAre(0x01000001, 0x08000001, 0x08000002, 0x05000001, 0x06000003, 0x08000003,
+                                       0x05000002, 0x06000010, 0x08000004));
+}
+
+TEST(WalkModelTest, BranchesEndAtMissingOrUndecodableRecords) {
+  struct Case {
+    const char* name;
+    std::function<void(RecordingSource&)> fill;
+    VisitedSet want;
+    uint32_t root = 0x01000001;
+  };
+  const uint32_t gfx = 0x01000001, surf = 0x08000001, st = 0x05000001, tex = 0x06000001;
+  const Case cases[] = {
+      {"missing root", [](RecordingSource&) {}, portal_keys({gfx})},
+      {"gfx object of 8 bytes", [&](RecordingSource& s) { s.records[gfx] = Bytes(8, std::byte{0}); },
+       portal_keys({gfx})},
+      {"gfx object announcing more ids than it holds",
+       [&](RecordingSource& s) { s.records[gfx] = testing::build_gfx_obj_declaring(3, {surf}); }, portal_keys({gfx})},
+      {"undecodable surface",
+       [&](RecordingSource& s) {
+         s.gfx(gfx, {surf});
+         s.records[surf] = bytes_of({2, 0, 0, 0, 1});
+       },
+       portal_keys({gfx, surf})},
+      {"missing surface texture",
+       [&](RecordingSource& s) {
+         s.gfx(gfx, {surf});
+         s.surface(surf, testing::textured_surface(st, 0));
+       },
+       portal_keys({gfx, surf, st})},
+      {"surface texture without textures",
+       [&](RecordingSource& s) {
+         s.gfx(gfx, {surf});
+         s.surface(surf, testing::textured_surface(st, 0));
+         s.surface_texture(st, {});
+       },
+       portal_keys({gfx, surf, st})},
+      {"undecodable texture keeps its key, names no palette",
+       [&](RecordingSource& s) {
+         s.gfx(gfx, {surf});
+         s.surface(surf, testing::textured_surface(st, 0));
+         s.surface_texture(st, {tex});
+         s.records[tex] = bytes_of({1, 0, 0, 0});
+       },
+       portal_keys({gfx, surf, st, tex})},
+      {"undecodable setup",
+       [&](RecordingSource& s) { s.records[0x02000001] = bytes_of({1, 0, 0, 2, 0, 0, 0, 0, 5, 0, 0, 0}); },
+       portal_keys({0x02000001}), 0x02000001},
+  };
+  for (const Case& tc : cases) {
+    SCOPED_TRACE(tc.name);
+    RecordingSource src;
+    tc.fill(src);
+    EXPECT_EQ(walk(src, tc.root), tc.want);
+  }
+}
+
+TEST(WalkModelTest, OtherRecordKindsAreMarkedAndFetchedOnly) {
+  RecordingSource src;
+  // Bytes that would read as a surface list if the kind were not checked.
+  for (uint32_t id : {0x0A000001u, 0x03000001u, 0x00000001u, 0xFF000001u}) {
+    SCOPED_TRACE(id);
+    src.records[id] = build_gfx_obj({0x08000001});
+    src.surface(0x08000001, testing::coloured_surface(1));
+    src.fetched.clear();
+    EXPECT_EQ(walk(src, id), portal_keys({id}));
+    EXPECT_THAT(src.fetched, ElementsAre(id));
+  }
+}
+
+TEST(WalkModelTest, KeysAlreadyVisitedAreNeitherFetchedNorFollowed) {
+  RecordingSource src;
+  src.setup(0x02000001, {0x01000001});
+  src.gfx(0x01000001, {0x08000001});
+  src.surface(0x08000001, testing::coloured_surface(1));
+
+  VisitedSet before = portal_keys({0x02000001});
+  EXPECT_EQ(walk(src, 0x02000001, before), before);
+  EXPECT_TRUE(src.fetched.empty());
+
+  // A part already in the set stops that branch only.
+  EXPECT_EQ(walk(src, 0x02000001, portal_keys({0x01000001})), portal_keys({0x02000001, 0x01000001}));
+  EXPECT_THAT(src.fetched, ElementsAre(0x02000001));
+}
+
+TEST(WalkModelTest, SharedSurfaceTextureIsFollowedOnceButEachSurfaceNamesItsPalette) {
+  RecordingSource src;
+  src.gfx(0x01000001, {0x08000001, 0x08000002});
+  src.surface(0x08000001, testing::textured_surface(0x05000001, 0));
+  src.surface(0x08000002, testing::textured_surface(0x05000001, 0x04000002));
+  src.surface_texture(0x05000001, {0x06000001});
+  src.texture(0x06000001, kFormatPlain);
+  EXPECT_EQ(walk(src, 0x01000001), portal_keys({0x01000001, 0x08000001, 0x08000002, 0x05000001, 0x06000001, 0x04000002}));
+  EXPECT_EQ(std::ranges::count(src.fetched, 0x05000001u), 1);
+}
+
+TEST(WalkModelTest, SelfReferencingSetupDoesNotLoop) {
+  RecordingSource src;
+  src.setup(0x02000001, {0x02000001, 0x01000001, 0x02000001});
+  src.gfx(0x01000001, {});
+  EXPECT_EQ(walk(src, 0x02000001), portal_keys({0x02000001, 0x01000001}));
+  EXPECT_THAT(src.fetched, ElementsAre(0x02000001, 0x01000001));
+}
+
+// A chain of setups S0 -> S1 -> ... -> S5 -> G.
+RecordingSource setup_chain() {
+  RecordingSource src;
+  for (uint32_t i = 0; i < 5; ++i) src.setup(0x02000000 + i, {0x02000001 + i});
+  src.setup(0x02000005, {0x01000001});
+  src.gfx(0x01000001, {});
+  return src;
+}
+
+TEST(WalkModelTest, DepthLimitStopsBelowTheFourthPartLevel) {
+  RecordingSource src = setup_chain();
+  // S4 is reached at depth 4, decoded, and its part is called at depth 5.
+  VisitedSet got = walk(src, 0x02000000);
+  EXPECT_EQ(got, portal_keys({0x02000000, 0x02000001, 0x02000002, 0x02000003, 0x02000004}));
+  EXPECT_EQ(src.fetched.back(), 0x02000004u);
+
+  src.fetched.clear();
+  EXPECT_TRUE(walk(src, 0x02000000, {}, 5).empty());
+  EXPECT_TRUE(src.fetched.empty());
+
+  // Starting lower reaches further: from S1 the last walked is S5 at depth 4.
+  EXPECT_TRUE(walk(src, 0x02000001).contains({std::string(VUZ_PORTAL_NAMESPACE), 0x02000005}));
+  EXPECT_FALSE(walk(src, 0x02000001).contains({std::string(VUZ_PORTAL_NAMESPACE), 0x01000001}));
+}
+
+TEST(WalkModelTest, MarkingIsFinalSoASetupFirstMetAtDepthFourKeepsItsPartsUnwalked) {
+  RecordingSource src = setup_chain();
+  VisitedSet visited;
+  walk_model(src, 0x02000000, visited, 0);
+  walk_model(src, 0x02000004, visited, 0);
+  EXPECT_FALSE(visited.contains({std::string(VUZ_PORTAL_NAMESPACE), 0x02000005}));
+}
+
+TEST(WalkModelTest, WalkIsDepthFirstInPartOrder) {
+  // Root parts: the chain first (reaching X at depth 4), then X directly at
+  // depth 1. Depth first, X is met at depth 4 and its part stays unwalked.
+  RecordingSource src;
+  src.setup(0x02000100, {0x02000001, 0x0200000A});
+  src.setup(0x02000001, {0x02000002});
+  src.setup(0x02000002, {0x02000003});
+  src.setup(0x02000003, {0x0200000A});
+  src.setup(0x0200000A, {0x01000001});
+  src.gfx(0x01000001, {});
+  VisitedSet got = walk(src, 0x02000100);
+  EXPECT_FALSE(got.contains({std::string(VUZ_PORTAL_NAMESPACE), 0x01000001}));
+
+  // With the parts the other way round, X is met at depth 1 and followed.
+  src.setup(0x02000100, {0x0200000A, 0x02000001});
+  EXPECT_TRUE(walk(src, 0x02000100).contains({std::string(VUZ_PORTAL_NAMESPACE), 0x01000001}));
 }
 
 }  // namespace
