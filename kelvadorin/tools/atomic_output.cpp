@@ -45,7 +45,9 @@ AtomicOutput::~AtomicOutput() {
 ToolResult<AtomicOutput> AtomicOutput::begin(const std::filesystem::path& target) {
   std::filesystem::path dir = target.parent_path();
   if (dir.empty()) dir = ".";
-  std::string pattern = (dir / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+  std::string name = ".";
+  name.append(target.filename().native()).append(".tmp-XXXXXX");
+  std::string pattern = (dir / name).string();
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) return std::unexpected(ToolError(IoError::from_errno(errno)));
   // mkstemp creates 0600; give the output the usual 0666-before-umask bits.
