@@ -23,6 +23,7 @@ Runner add_ls_command(CLI::App& app);
 Runner add_cat_command(CLI::App& app);
 Runner add_verify_command(CLI::App& app);
 Runner add_extract_command(CLI::App& app);
+Runner add_spells_command(CLI::App& app);
 Runner add_shard_command(CLI::App& app);
 
 // Prints "kdr: error: <message>" to standard error and returns exit status 1.
