@@ -23,6 +23,7 @@ Runner add_ls_command(CLI::App& app);
 Runner add_cat_command(CLI::App& app);
 Runner add_verify_command(CLI::App& app);
 Runner add_extract_command(CLI::App& app);
+Runner add_show_command(CLI::App& app);
 Runner add_spells_command(CLI::App& app);
 Runner add_shard_command(CLI::App& app);
 

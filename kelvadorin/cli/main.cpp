@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   add(kdr::cli::add_cat_command);
   add(kdr::cli::add_verify_command);
   add(kdr::cli::add_extract_command);
+  add(kdr::cli::add_show_command);
   add(kdr::cli::add_spells_command);
   add(kdr::cli::add_shard_command);
 
