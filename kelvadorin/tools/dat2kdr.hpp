@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kelvadorin/dat/archive/writer.hpp"
+#include "kelvadorin/dat/manifest.hpp"
 #include "kelvadorin/tools/error.hpp"
 
 namespace kdr {
@@ -32,10 +33,23 @@ struct ConvertInputSpec {
   std::optional<std::string> preset;  // "vuz/portal" for --portal, "vuz/cell" for --cell
 };
 
+// Full keeps every record; pruned and micro keep what their manifest keeps.
+enum class ConvertMode { Full, Pruned, Micro };
+
+// "full", "pruned", "micro".
+std::string_view convert_mode_name(ConvertMode mode);
+std::optional<ConvertMode> parse_convert_mode(std::string_view name);
+// The keep rules of a reduced mode; nullopt for full, which keeps everything.
+std::optional<StripperManifest> manifest_for_mode(ConvertMode mode);
+
 struct ConvertOptions {
   std::vector<ConvertInputSpec> inputs;
   std::optional<std::string> explicit_namespace;
   bool compress = true;
+  ConvertMode mode = ConvertMode::Full;
+  // An undecodable setup, motion table or referenced animation becomes a
+  // warning instead of failing the run; its bytes are still stored.
+  bool skip_undecodable = false;
 };
 
 struct ConvertProgress {
@@ -45,15 +59,32 @@ struct ConvertProgress {
 };
 
 struct ConvertSummary {
+  ConvertMode mode = ConvertMode::Full;
+  // Archive entries by namespace, the kinematics asset's core entry included.
   std::map<std::string, uint64_t> entries_per_namespace;
-  uint64_t records = 0;
-  uint64_t bytes_in = 0;
+  uint64_t entries = 0;   // archive entries in all
+  uint64_t records = 0;   // input records read
+  uint64_t dropped = 0;   // input records the mode left out of the archive
+  uint64_t bytes_in = 0;  // bytes of all input records, dropped ones included
   uint64_t archive_bytes = 0;
   size_t skipped_files = 0;
+  // What derivation was given, and the asset's serialised size.
+  uint64_t setups = 0;
+  uint64_t motion_tables = 0;
+  uint64_t animations = 0;
+  uint64_t asset_bytes = 0;
+  // Records left out of derivation under skip_undecodable, one warning each.
+  uint64_t undecodable = 0;
+  std::vector<std::string> warnings;
 };
 
 // Converts every input into an archive at `out`, written atomically: on any
 // failure an existing `out` is left untouched and no temporary file remains.
+// Every record goes to the archive as it is read (unless the mode drops it);
+// the setups and motion tables of the inputs not in "vuz/cell", in input
+// order and ascending id, and the animations their forward cycles reference
+// are decoded and derive the motion kinematics asset, which is added to the
+// core namespace before the archive is finished.
 ToolResult<ConvertSummary> convert_to_archive(const ConvertOptions& options, const std::filesystem::path& out,
                                               const std::function<void(const ConvertProgress&)>& progress = {});
 
