@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the bundled sample world: generate it, convert it in the
-# three modes, show each archive and the motion kinematics asset, verify.
+# three modes, show each archive and the motion kinematics asset, cut the boot
+# shard, export the spells, verify.
 # Usage: scripts/demo.sh [build-dir]
 set -euo pipefail
 build=${1:-build}
@@ -26,10 +27,16 @@ for mode in full pruned micro; do
   "$kdr" info "$out/world-$mode.kdr"
 done
 
-step "kdr cat world-full.kdr kelvadorin/core 0x4D4F544B (the motion kinematics asset)"
-# Only kdr's own status counts: head may close the pipe before od is done.
-"$kdr" cat "$out/world-full.kdr" kelvadorin/core 0x4D4F544B | od -A d -t x1 | head -n 16 ||
-  [[ ${PIPESTATUS[0]} -eq 0 ]]
+step "kdr show world-full.kdr kelvadorin/core 0x4D4F544B (the motion kinematics asset)"
+"$kdr" show "$out/world-full.kdr" kelvadorin/core 0x4D4F544B
+
+step "kdr shard world-full.kdr -o boot.kdr (spawn 0xA9B4)"
+"$kdr" shard "$out/world-full.kdr" -o "$out/boot.kdr" --keys-out "$out/boot-keys.txt"
+"$kdr" info "$out/boot.kdr"
+
+step "kdr spells world-full.kdr -o spells.json --preset minimal"
+"$kdr" spells "$out/world-full.kdr" -o "$out/spells.json" --preset minimal
+head -n 20 "$out/spells.json"
 
 step "kdr verify world-full.kdr"
 "$kdr" verify "$out/world-full.kdr"
