@@ -29,6 +29,9 @@ struct BlockSpace {
   }
 };
 
+// The most a chain read takes in at once when its blocks follow each other.
+constexpr uint64_t kReadWindowBytes = 256 * 1024;
+
 struct ChainError {
   std::optional<IoError> io;  // set when the file itself failed to read
   std::string text;
@@ -44,8 +47,12 @@ std::expected<void, ChainError> read_chain(const ByteSource& src, const BlockSpa
   if (blocks > space.max_blocks())
     return std::unexpected(ChainError{std::nullopt, fmt::format("{} bytes need {} blocks, more than the file's {}",
                                                                 out.size(), blocks, space.max_blocks())});
-  // One positioned read per block takes its next offset and its data together.
-  Bytes scratch(static_cast<size_t>(4 + std::min<uint64_t>(dpb, out.size())));
+  // Chains are mostly laid out block after block, so a read takes in the
+  // following blocks too, in a window that doubles while the chain keeps
+  // running on and drops back to one block where it jumps.
+  const uint64_t max_window = std::max<uint64_t>(1, kReadWindowBytes / space.block_size);
+  uint64_t window = 1;
+  Bytes scratch;
   uint32_t at = first, previous = 0;
   size_t done = 0;
   while (done < out.size()) {
@@ -55,15 +62,29 @@ std::expected<void, ChainError> read_chain(const ByteSource& src, const BlockSpa
     if (!space.holds(at))
       return std::unexpected(ChainError{
           std::nullopt, fmt::format("block offset {} is outside the file ({})", at, space.range_text())});
-    seen.push_back(at);
-    size_t take = static_cast<size_t>(std::min<uint64_t>(dpb, out.size() - done));
-    std::span<std::byte> buf(scratch.data(), 4 + take);
-    if (auto r = FileExtPolyfill::read_exact_at_compat(src, buf, at); !r)
+    uint64_t left = out.size() - done;
+    uint64_t count = std::min({window, space.blocks_for(left), (space.limit - at) / space.block_size});
+    // Whole blocks, except that the last one is read only as far as the data goes.
+    size_t len = static_cast<size_t>(std::min(count * space.block_size, left + 4 * count));
+    scratch.resize(len);
+    if (auto r = FileExtPolyfill::read_exact_at_compat(src, scratch, at); !r)
       return std::unexpected(ChainError{r.error(), fmt::format("block offset {}: {}", at, r.error().description())});
-    std::memcpy(out.data() + done, buf.data() + 4, take);
-    done += take;
-    previous = at;
-    at = load_le<uint32_t>(buf.data());
+    uint64_t used = 0;
+    for (; used < count && done < out.size(); ++used) {
+      const std::byte* block = scratch.data() + used * space.block_size;
+      size_t take = static_cast<size_t>(std::min<uint64_t>(dpb, out.size() - done));
+      std::memcpy(out.data() + done, block + 4, take);
+      done += take;
+      seen.push_back(at);
+      previous = at;
+      at = load_le<uint32_t>(block);
+      if (uint64_t{at} != uint64_t{previous} + space.block_size) {
+        ++used;
+        break;
+      }
+    }
+    bool ran_on = used == count && uint64_t{at} == uint64_t{previous} + space.block_size;
+    window = ran_on ? std::min(window * 2, max_window) : 1;
   }
   return {};
 }

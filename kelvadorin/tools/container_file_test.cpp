@@ -92,6 +92,29 @@ TEST(ContainerFileTest, RoundTripsThroughTheWriter) {
   }
 }
 
+TEST(ContainerFileTest, FollowsAChainThatLeavesItsRunAndComesBack) {
+  const uint32_t bs = 64;
+  const Bytes data = pattern(1000, 5);  // 17 blocks, laid out one after another
+  for (uint32_t moved : {1u, 2u, 9u, 16u}) {
+    SCOPED_TRACE(moved);
+    Bytes bytes = testing::build_container({{0x0A000001, data}}, {.block_size = bs});
+    uint32_t first = 0x180;  // the first multiple of 64 past the header
+    uint32_t from = first + moved * bs;
+    auto to = static_cast<uint32_t>(bytes.size());
+    // Move one block to the end of the file and leave garbage where it was.
+    bytes.insert(bytes.end(), bytes.begin() + from, bytes.begin() + from + bs);
+    put32(bytes, from - bs, to);
+    std::fill(bytes.begin() + from, bytes.begin() + from + bs, std::byte{0xEE});
+    put32(bytes, CONTAINER_HEADER_OFFSET + 8, static_cast<uint32_t>(bytes.size()));
+    auto file = open_bytes(std::move(bytes));
+    ASSERT_TRUE(file) << file.error().display();
+    ASSERT_EQ((*file)->entries()[0].offset, first);
+    auto read = (*file)->read(0);
+    ASSERT_TRUE(read) << read.error().display();
+    EXPECT_EQ(*read, data);
+  }
+}
+
 TEST(ContainerFileTest, WriterIsDeterministicAndBuildsInnerNodesPastOneNode) {
   auto records = numbered(62, 0x01000000, 3);
   Bytes a = testing::build_container(records);
