@@ -59,7 +59,7 @@ std::vector<Bytes> make_landblocks(size_t n) {
     l.num_cells = rng() % 100;
     for (uint32_t k = rng() % 61; k > 0; --k) {
       auto f = random_frame(rng);
-      l.objects.push_back({0x02000000 + rng() % 3000, {f.origin, f.orientation}});
+      l.objects.push_back({static_cast<uint32_t>(0x02000000 + rng() % 3000), {f.origin, f.orientation}});
     }
     for (uint32_t b = rng() % 7; b > 0; --b) {
       BuildInfo bi;
